@@ -12,7 +12,7 @@
 namespace pdt {
 
 class ProtocolOutlets {
-public:
+  public:
     virtual ~ProtocolOutlets() = default;
 
     // Queue one reply byte / one reply block for the terminal (never waits).
