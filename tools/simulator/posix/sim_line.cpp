@@ -1,6 +1,7 @@
 #include "sim_line.h"
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <stdexcept>
 #include <system_error>
+#include <thread>
 
 namespace pdt::sim {
 
@@ -91,6 +93,24 @@ void SimLine::MakeLink(const std::string& link) {
         ThrowErrno("rename to " + link);
     }
     link_ = link;
+}
+
+void SimLine::Drain(std::chrono::milliseconds limit) const {
+    if (slaveHold_ < 0) {
+        if (fd_ >= 0) tcdrain(fd_);
+        return;
+    }
+    // The pty's input queue is shared by every opener of the slave, so our own
+    // slave descriptor shows how much the PC has not read yet. Written bytes
+    // reach that queue a moment later (the kernel pushes them from a worker),
+    // hence the pause before the first look.
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    int unread = 0;
+    while (ioctl(slaveHold_, FIONREAD, &unread) == 0 && unread > 0 &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
 }
 
 void SimLine::Close() {

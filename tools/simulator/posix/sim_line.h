@@ -2,6 +2,7 @@
 // a new pseudo-terminal, or a given tty device.
 #pragma once
 
+#include <chrono>
 #include <string>
 
 namespace pdt::sim {
@@ -20,6 +21,9 @@ class SimLine {
     // A tty device in raw mode, 8N1, at `baud` when that is a standard rate
     // (0 leaves the speed as it is).
     void OpenDevice(const std::string& path, long baud);
+    // Waits until the PC has read what was written (at most `limit`), so
+    // that a hang-up does not swallow bytes already on the line.
+    void Drain(std::chrono::milliseconds limit) const;
     void Close();
 
     bool IsOpen() const { return fd_ >= 0; }

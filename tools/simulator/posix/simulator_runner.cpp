@@ -19,6 +19,7 @@ using namespace std::chrono_literals;
 constexpr int kPollMs = 100;         // how often a waiting runner looks at its stop flag
 constexpr auto kHangUpPause = 20ms;  // no PC on the line: look again after this
 constexpr auto kSleepSlice = 50ms;
+constexpr auto kHangUpDrainLimit = 1000ms;  // a PC that reads nothing does not hold the hang-up
 
 }  // namespace
 
@@ -95,6 +96,7 @@ bool SimulatorRunner::AfterAnswer(const Answer& answer, const std::atomic<bool>&
     Send(answer, stop);
     if (answer.hangUp) {
         NoteEvent("hang-up");
+        line_.Drain(kHangUpDrainLimit);
         line_.Close();
         if (!options_.repeat || stop) return false;
         simulator_.Reset();
