@@ -3,6 +3,7 @@
 // file API (the log's path comes from GetModuleFileNameA in that code page).
 #include <windows.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "core/log/log_environment.h"
