@@ -15,6 +15,10 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
+    {"receive", "download one table from a terminal on a serial device", pdt::cli::ReceiveCommand},
+    {"ports", "list the serial devices present", pdt::cli::PortsCommand},
+    {"demo", "download sample records from a simulated terminal, in one command",
+     pdt::cli::DemoCommand},
     {"simulate", "play the terminal's side of the download exchange on a pty or tty",
      pdt::cli::SimulateCommand},
 };

@@ -6,7 +6,7 @@ namespace pdt::cli {
 namespace {
 
 class ObservedLine final : public serial::Line {
-public:
+  public:
     ObservedLine(std::unique_ptr<serial::Line> inner, LineObserver& observer)
         : inner_(std::move(inner)), observer_(observer) {}
 
@@ -39,7 +39,7 @@ public:
     void RaiseThreadPriority() override { inner_->RaiseThreadPriority(); }
     std::string SystemError() const override { return inner_->SystemError(); }
 
-private:
+  private:
     std::unique_ptr<serial::Line> inner_;
     LineObserver& observer_;
 };

@@ -10,7 +10,7 @@
 namespace pdt::cli {
 
 class LineObserver {
-public:
+  public:
     virtual ~LineObserver() = default;
     // Bytes from the terminal (event thread).
     virtual void Received(const uint8_t* data, size_t count) = 0;

@@ -28,7 +28,7 @@ std::string Duration(double seconds) {
 }
 
 class LinesView : public ProgressView {
-public:
+  public:
     explicit LinesView(std::FILE* out) : out_(out) {}
     void Line(std::string_view label, std::string_view payload) override {
         std::fprintf(out_, "%.*s%.*s\n", static_cast<int>(label.size()), label.data(),
@@ -36,17 +36,17 @@ public:
         std::fflush(out_);
     }
 
-private:
+  private:
     std::FILE* out_;
 };
 
 class SilentView : public ProgressView {
-public:
+  public:
     void Line(std::string_view, std::string_view) override {}
 };
 
 class BarView : public ProgressView {
-public:
+  public:
     BarView(std::FILE* out, int columns) : out_(out), columns_(columns) {}
 
     void Line(std::string_view label, std::string_view payload) override {
@@ -69,7 +69,7 @@ public:
         shown_.clear();
     }
 
-private:
+  private:
     std::FILE* out_;
     int columns_;
     DownloadProgress progress_;
@@ -78,7 +78,8 @@ private:
 
 }  // namespace
 
-void DownloadProgress::Take(std::string_view label, std::string_view payload, Clock::time_point now) {
+void DownloadProgress::Take(std::string_view label, std::string_view payload,
+                            Clock::time_point now) {
     if (label == kFileLabel) {
         fileName = std::string(payload);
     } else if (label == kCountLabel) {
@@ -107,7 +108,8 @@ std::string RenderBar(const DownloadProgress& progress, Clock::time_point now, i
         std::snprintf(buffer, sizeof buffer, "%.1f rec/s", rate);
         tail = buffer;
         if (rate > 0 && total > progress.received) {
-            tail += "  " + Duration(static_cast<double>(total - progress.received) / rate) + " left";
+            tail +=
+                "  " + Duration(static_cast<double>(total - progress.received) / rate) + " left";
         }
     }
     std::string text = counts + (tail.empty() ? "" : "  " + tail);
@@ -115,9 +117,10 @@ std::string RenderBar(const DownloadProgress& progress, Clock::time_point now, i
     int room = columns - 1 - static_cast<int>(DisplayWidth(name) + text.size()) - 3;
     if (room >= 10) {
         int width = std::min(room, 40);
-        double share = total > 0 ? std::min(1.0, static_cast<double>(progress.received) /
-                                                     static_cast<double>(total))
-                                 : 0.0;
+        double share =
+            total > 0
+                ? std::min(1.0, static_cast<double>(progress.received) / static_cast<double>(total))
+                : 0.0;
         int filled = static_cast<int>(share * width);
         return name + "[" + std::string(filled, '#') + std::string(width - filled, '-') + "] " +
                text;
@@ -127,11 +130,15 @@ std::string RenderBar(const DownloadProgress& progress, Clock::time_point now, i
 
 std::unique_ptr<ProgressView> MakeProgressView(ProgressMode mode, std::FILE* out,
                                                bool outIsTerminal, int columns) {
-    if (mode == ProgressMode::kAuto) mode = outIsTerminal ? ProgressMode::kBar : ProgressMode::kLines;
+    if (mode == ProgressMode::kAuto)
+        mode = outIsTerminal ? ProgressMode::kBar : ProgressMode::kLines;
     switch (mode) {
-        case ProgressMode::kBar: return std::make_unique<BarView>(out, columns);
-        case ProgressMode::kLines: return std::make_unique<LinesView>(out);
-        default: return std::make_unique<SilentView>();
+        case ProgressMode::kBar:
+            return std::make_unique<BarView>(out, columns);
+        case ProgressMode::kLines:
+            return std::make_unique<LinesView>(out);
+        default:
+            return std::make_unique<SilentView>();
     }
 }
 

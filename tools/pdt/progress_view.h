@@ -29,7 +29,7 @@ struct DownloadProgress {
 };
 
 class ProgressView {
-public:
+  public:
     virtual ~ProgressView() = default;
     // One progress line of the exchange, in the order the exchange wrote them.
     virtual void Line(std::string_view label, std::string_view payload) = 0;
@@ -44,7 +44,7 @@ std::unique_ptr<ProgressView> MakeProgressView(ProgressMode mode, std::FILE* out
                                                bool outIsTerminal, int columns);
 
 // The bar's text for a state of the download, `columns` wide at most.
-std::string RenderBar(const DownloadProgress& progress,
-                      std::chrono::steady_clock::time_point now, int columns);
+std::string RenderBar(const DownloadProgress& progress, std::chrono::steady_clock::time_point now,
+                      int columns);
 
 }  // namespace pdt::cli

@@ -69,7 +69,7 @@ int32_t ParseSettingValue(const SettingField& field, const std::string& text) {
 }
 
 // Where a setting's value came from, for the messages of the checks.
-using Origins = std::map<int32_t DriverSettings::*, std::string>;
+using Origins = std::map<std::string, std::string>;  // option -> origin
 
 std::string JoinBaudRates() {
     std::string out;
@@ -88,7 +88,12 @@ void CheckRange(const std::string& origin, int32_t value, int32_t low, int32_t h
 }
 
 void Validate(const DriverSettings& s, const Origins& origins) {
-    auto origin = [&](int32_t DriverSettings::*member) { return origins.at(member); };
+    auto origin = [&](int32_t DriverSettings::*member) {
+        for (const auto& field : kSettingFields) {
+            if (field.member == member) return origins.at(field.option);
+        }
+        return std::string();
+    };
     const auto& rates = AllowedBaudRates();
     if (std::find(rates.begin(), rates.end(), s.iBaud) == rates.end()) {
         throw UsageError(origin(&DriverSettings::iBaud) + ": " + std::to_string(s.iBaud) +
@@ -179,7 +184,7 @@ ReceiveOptions ParseReceiveOptions(const std::vector<std::string>& args) {
     if (options.help) return options;
 
     Origins origins;
-    for (const auto& field : kSettingFields) origins[field.member] = field.option;
+    for (const auto& field : kSettingFields) origins[field.option] = field.option;
     if (auto it = values.find("--ini"); it != values.end()) {
         options.iniFile = it->second;
         std::string problem;
@@ -187,14 +192,14 @@ ReceiveOptions ParseReceiveOptions(const std::vector<std::string>& args) {
             throw UsageError("--ini: " + problem);
         }
         for (const auto& field : kSettingFields) {
-            origins[field.member] =
+            origins[field.option] =
                 std::string(field.key) + " in " + it->second + " (or " + field.option + ")";
         }
     }
     for (const auto& field : kSettingFields) {
         if (auto it = values.find(field.option); it != values.end()) {
             options.settings.*field.member = ParseSettingValue(field, it->second);
-            origins[field.member] = field.option;
+            origins[field.option] = field.option;
         }
     }
     Validate(options.settings, origins);
@@ -222,7 +227,7 @@ ReceiveOptions ParseReceiveOptions(const std::vector<std::string>& args) {
 
 void ValidateSettings(const DriverSettings& settings) {
     Origins origins;
-    for (const auto& field : kSettingFields) origins[field.member] = field.option;
+    for (const auto& field : kSettingFields) origins[field.option] = field.option;
     Validate(settings, origins);
 }
 
@@ -237,6 +242,59 @@ OutputFormat ChooseFormat(const ReceiveOptions& options, bool stdoutIsTerminal) 
         return isJson ? OutputFormat::kJson : OutputFormat::kCsv;
     }
     return stdoutIsTerminal ? OutputFormat::kTable : OutputFormat::kCsv;
+}
+
+}  // namespace pdt::cli
+
+namespace pdt::cli {
+
+const char* ReceiveHelp() {
+    return R"(usage: pdt receive --device PATH [options]
+
+Downloads one table from a Zebex Z-2030 terminal in its cradle, with the same
+exchange as PDT.dll, and prints the records (barcode and quantity).
+
+Line and protocol (defaults: the driver's, or the --ini file; options win):
+  --device PATH           the serial device: /dev/ttyUSB0, a stable name such as
+                          /dev/serial/by-id/usb-FTDI_..., /dev/ttyS0 (see pdt ports)
+  --ini FILE              read the settings from FILE, a Driver_.ini of PDT.dll
+                          (section "PDT"; iBaud, iParity, iDataBit, iStopBit,
+                          c_FormNum, c_CodeFldNum, c_CountFldNum, c_TimeOut)
+  --baud N                speed: 300, 600, 1200, 2400, 4800, 9600 (default),
+                          19200, 38400, 57600 or 115200
+  --parity P              none (default), odd, even, mark or space
+  --data-bits N           5 to 8 (default 8)
+  --stop-bits N           1 (default) or 2
+  --table N               the terminal's table to read, 0 (default) to 8
+  --barcode-field N       field of a record holding the barcode, 1 (default) to 99
+  --quantity-field N      field holding the quantity, 1 to 99 (default 2)
+  --timeout SECONDS       give up when the terminal sends nothing for this long,
+                          0 to 2147483647 (default 60; 0 waits without limit)
+
+Output:
+  --format F              table (default on a terminal), csv (RFC 4180, default
+                          otherwise) or json; barcodes are printed as the
+                          terminal sent them, JSON escapes bytes that are not
+                          UTF-8 and adds "barcode_hex" for such a barcode
+  --output FILE           write the records into FILE instead (whole or not at
+                          all); FILE ending in .json selects JSON
+  --progress MODE         auto (default: a bar on a terminal, else the exchange's
+                          lines "Файл: ...", "Записей: ...", "Запись: ..."),
+                          bar, lines or none; progress goes to standard error
+  --transcript FILE       write a timestamped hex dump of both directions
+  -h, --help              this text
+
+Ctrl-C sends ESC to the terminal, closes the port and keeps the records
+received so far.
+
+Exit codes:
+  0    every record the terminal announced was received
+  1    the records could not be written
+  2    bad option or settings file (nothing was opened)
+  3    the port could not be opened or programmed
+  4    the exchange ended early or timed out (records so far are still written)
+  130  interrupted
+)";
 }
 
 }  // namespace pdt::cli

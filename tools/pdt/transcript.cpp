@@ -12,7 +12,8 @@ namespace pdt::cli {
 std::string ClockStamp() {
     auto now = std::chrono::system_clock::now();
     std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
+    auto millis =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
     std::tm local{};
 #ifdef _WIN32
     localtime_s(&local, &seconds);
@@ -39,8 +40,8 @@ std::string HexBytes(const uint8_t* data, size_t count) {
 Transcript::Transcript(const std::string& path, const std::string& heading) {
     file_ = std::fopen(path.c_str(), "w");
     if (!file_) {
-        throw std::runtime_error("--transcript: cannot create \"" + path + "\": " +
-                                 std::strerror(errno));
+        throw std::runtime_error("--transcript: cannot create \"" + path +
+                                 "\": " + std::strerror(errno));
     }
     Note(heading);
 }
@@ -49,9 +50,13 @@ Transcript::~Transcript() {
     if (file_) std::fclose(file_);
 }
 
-void Transcript::Received(const uint8_t* data, size_t count) { Dump("<T  ", data, count); }
+void Transcript::Received(const uint8_t* data, size_t count) {
+    Dump("<T  ", data, count);
+}
 
-void Transcript::Sent(const uint8_t* data, size_t count) { Dump("PC> ", data, count); }
+void Transcript::Sent(const uint8_t* data, size_t count) {
+    Dump("PC> ", data, count);
+}
 
 void Transcript::Note(const std::string& text) {
     std::lock_guard lock(mutex_);

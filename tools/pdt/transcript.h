@@ -15,7 +15,7 @@
 namespace pdt::cli {
 
 class Transcript : public LineObserver {
-public:
+  public:
     // Throws std::runtime_error when the file cannot be created.
     Transcript(const std::string& path, const std::string& heading);
     ~Transcript() override;
@@ -25,7 +25,7 @@ public:
     // A free-text note ("# ...") between the dumps.
     void Note(const std::string& text);
 
-private:
+  private:
     void Dump(const char* direction, const uint8_t* data, size_t count);
 
     std::mutex mutex_;

@@ -18,7 +18,8 @@ struct InterruptWatch::Impl {
     std::thread watcher;
 };
 
-InterruptWatch::InterruptWatch(std::function<void()> onInterrupt) : impl_(std::make_unique<Impl>()) {
+InterruptWatch::InterruptWatch(std::function<void()> onInterrupt)
+    : impl_(std::make_unique<Impl>()) {
     sigemptyset(&impl_->signals);
     sigaddset(&impl_->signals, SIGINT);
     sigaddset(&impl_->signals, SIGTERM);

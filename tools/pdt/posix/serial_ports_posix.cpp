@@ -53,8 +53,8 @@ std::string UsbDescription(const fs::path& device) {
     if (ec) return {};
     for (int depth = 0; depth < 6 && !dir.empty() && dir != dir.root_path(); ++depth) {
         if (fs::exists(dir / "idVendor", ec)) {
-            std::string text = "USB " + ReadFirstLine(dir / "idVendor") + ":" +
-                               ReadFirstLine(dir / "idProduct");
+            std::string text =
+                "USB " + ReadFirstLine(dir / "idVendor") + ":" + ReadFirstLine(dir / "idProduct");
             for (const char* attribute : {"manufacturer", "product", "serial"}) {
                 std::string value = ReadFirstLine(dir / attribute);
                 if (!value.empty()) text += std::string(", ") + attribute + " " + value;
