@@ -48,7 +48,7 @@ unlocked() { (close_locks && exec "$@"); }
 # 64 or 32, from the machine field of the PE header.
 pe_bits() {
     local program=$1 offset signature machine
-    offset=$(od -An -tu4 -j60 -N4 "$program" | tr -d ' \n')
+    offset=$(od -An -tu4 -j60 -N4 "$program" 2>/dev/null | tr -d ' \n')
     [ -n "$offset" ] || die "$program: not a Windows program"
     signature=$(od -An -tx1 -j"$offset" -N4 "$program" | tr -d ' \n')
     [ "$signature" = 50450000 ] || die "$program: not a Windows program (no PE header)"
@@ -210,6 +210,22 @@ bench_leave() { # bench_leave KEEP
     users_fd= ctl_fd=
 }
 
+# With a kept wineserver, Wine's own processes (services.exe, explorer.exe...)
+# started by this program outlive it and keep its standard output and error
+# open; a caller that reads them through a pipe (CTest) would wait for them
+# forever. So the program writes to files, which are copied out afterwards.
+run_captured() { # run_captured ADAPTER PROGRAM [ARGS...]
+    local adapter=$1 out err status=0
+    shift
+    out=$(mktemp "$bench_dir/out.XXXXXX")
+    err=$(mktemp "$bench_dir/err.XXXXXX")
+    LD_PRELOAD=$adapter unlocked "$loader" "$@" >"$out" 2>"$err" || status=$?
+    cat "$out"
+    cat "$err" >&2
+    rm -f "$out" "$err"
+    return "$status"
+}
+
 exec_wine() {
     [ $# -ge 1 ] || die "usage: wine-env.sh exec-wine PROGRAM.exe [ARGS...]"
     local program=$1 bits adapter keep status=0
@@ -225,7 +241,11 @@ exec_wine() {
     [ "$in_session" = 0 ] || keep=1
     if [ "$keep" = 1 ]; then start_server -p; else start_server -p0; fi
     # The wineserver runs without the adapter; only the wine process needs it.
-    LD_PRELOAD=$adapter unlocked "$loader" "$program" "$@" || status=$?
+    if [ "$keep" = 1 ]; then
+        run_captured "$adapter" "$program" "$@" || status=$?
+    else
+        LD_PRELOAD=$adapter unlocked "$loader" "$program" "$@" || status=$?
+    fi
     bench_leave "$keep"
     return "$status"
 }
