@@ -3,6 +3,7 @@
 // and outlet call is covered by the machine's lock.
 #include <gtest/gtest.h>
 
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -49,11 +50,17 @@ TEST(ProtocolThreadsTest, RestartWhileBytesArriveNeverMixesExchanges) {
     constexpr int kRounds = 200;
     for (int round = 0; round < kRounds; ++round) {
         machine.StartExchange();
+        // The restart comes once the transfer has run a varying while, and
+        // races the bytes that follow.
+        const size_t restartAt = stream.size() * round / kRounds;
+        std::promise<void> underWay;
         std::thread eventThread([&] {
-            for (uint8_t b : stream) machine.ProcessByte(b);
+            for (size_t i = 0; i < stream.size(); ++i) {
+                if (i == restartAt) underWay.set_value();
+                machine.ProcessByte(stream[i]);
+            }
         });
-        // Let the transfer run a varying while, then restart it under way.
-        for (int i = 0; i < round * 10; ++i) std::this_thread::yield();
+        underWay.get_future().wait();
         machine.StartExchange();
         eventThread.join();
     }
