@@ -1,6 +1,7 @@
 // PDT.dll's entry points: the loader's DllMain and the one export, InitDll.
 #include <windows.h>
 
+#include "core/settings/settings_file.h"
 #include "driver/pdt_driver.h"
 
 extern "C" {
@@ -13,7 +14,12 @@ void* InitDll() {
 
 BOOL WINAPI DllMain(HINSTANCE /*instance*/, DWORD reason, LPVOID /*reserved*/) {
     if (reason == DLL_PROCESS_ATTACH) {
-        // Settings are read once, at load.
+        // Settings are read once, at load; no port, object or window yet.
+        // Nothing may leave DllMain: a failure just leaves the defaults.
+        try {
+            pdt::LoadSettings();
+        } catch (...) {
+        }
     }
     return TRUE;
 }

@@ -8,8 +8,9 @@
 // a C++ virtual function or a COM method, so the table is built by hand.
 #pragma once
 
-#include <oaidl.h>
 #include <windows.h>
+
+#include <oaidl.h>
 
 namespace pdt {
 

@@ -51,6 +51,9 @@ class TDialogBase {
     // of OnCreate.
     int ShowModal();
 
+    // First message number free for a derived dialog's own posted messages.
+    static constexpr UINT kFirstOwnMessage = WM_APP + 16;
+
     // The dialog window while it is shown, else null.
     HWND Handle() const { return window_; }
 
@@ -75,9 +78,6 @@ class TDialogBase {
     // The control that gets the focus when the dialog opens; null: the first
     // control in tab order. By default the default button, so Enter means OK.
     virtual HWND InitialFocus() const { return Item(IDOK); }
-
-    // First message number free for a derived dialog's own posted messages.
-    static constexpr UINT kFirstOwnMessage = WM_APP + 16;
 
     // Creates a child control in pixels, with the dialog font. Controls are
     // created in tab order. `parent` null means the dialog itself.
