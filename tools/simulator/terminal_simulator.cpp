@@ -237,7 +237,8 @@ Answer TerminalSimulator::SendFrame(size_t index) {
         stage_ = Stage::kSilent;
         return {};
     }
-    const std::string_view data = is(config_.zeroLengthFrame) ? "" : frames_[index];
+    const std::string_view data =
+        is(config_.zeroLengthFrame) ? std::string_view() : std::string_view(frames_[index]);
     std::vector<uint8_t> bytes = Frame(data);
     Answer answer;
     if (reached(config_.hangupAfterFrames)) {

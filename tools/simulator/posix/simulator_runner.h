@@ -40,8 +40,9 @@ class SimulatorRunner {
     void Run(const std::atomic<bool>& stop);
 
     // PC reply latencies: from the last byte of a header or frame written to
-    // the PC's ACK read.
+    // the PC's ACK read. Read them once Run has returned.
     const std::vector<std::chrono::microseconds>& Latencies() const { return latencies_; }
+    // Sessions ended by ESC so far; safe to ask while Run serves on another thread.
     size_t SessionsEnded() const { return sessionsEnded_; }
 
   private:
@@ -69,7 +70,7 @@ class SimulatorRunner {
     Clock::time_point blockEnd_{};
     bool awaitingAck_ = false;
     std::vector<std::chrono::microseconds> latencies_;
-    size_t sessionsEnded_ = 0;
+    std::atomic<size_t> sessionsEnded_{0};
 };
 
 }  // namespace pdt::sim
