@@ -43,8 +43,8 @@ run_tests() {  # run_tests PRESET [ctest args...]
     [ "$rc" = 0 ] || status=1
 }
 
-wine_session_start() { :; }
-wine_session_stop() { :; }
+wine_session_start() { tests/wine/wine-env.sh session-start; }
+wine_session_stop() { tests/wine/wine-env.sh session-stop; }
 
 mkdir -p build
 for preset in $presets; do
