@@ -20,7 +20,7 @@ namespace {
 // Time the threads get to start (a time-out is not an error: they still run).
 constexpr auto kStartHandshake = 3000ms;
 // Output queued right before Close gets this long to leave (e.g. the final ESC).
-constexpr auto kCloseFlushGrace = 50ms;
+constexpr auto kCloseFlushGrace = 100ms;
 // How often the stopper repeats its wake-ups while waiting for the threads.
 constexpr auto kStopPokeInterval = 5ms;
 // Pause before retrying a wait or write that failed for no known reason.

@@ -22,7 +22,7 @@
 #include <mutex>
 #include <string>
 
-#include "serial/line.h"
+#include "serial/line_posix.h"
 
 namespace pdt::serial {
 namespace {
@@ -110,49 +110,16 @@ class PosixLine : public Line {
     bool GetState(LineState& state) override {
         termios t;
         if (::tcgetattr(fd_, &t) != 0) return Fail("tcgetattr");
-        state.BaudRate = BaudFor(::cfgetospeed(&t));
+        state = StateFromTermios(t);
         state.Flags = flags_;
-        switch (t.c_cflag & CSIZE) {
-            case CS5:
-                state.ByteSize = 5;
-                break;
-            case CS6:
-                state.ByteSize = 6;
-                break;
-            case CS7:
-                state.ByteSize = 7;
-                break;
-            default:
-                state.ByteSize = 8;
-                break;
-        }
-        state.Parity = ParityCode(t.c_cflag);
-        state.StopBits = (t.c_cflag & CSTOPB) ? kTwoStopBits : kOneStopBit;
         return true;
     }
 
     bool SetState(const LineState& state) override {
         termios t;
         if (::tcgetattr(fd_, &t) != 0) return Fail("tcgetattr");
-        speed_t speed;
-        if (!SpeedFor(state.BaudRate, speed)) {
-            return SetError("baud rate " + std::to_string(state.BaudRate) + " is not supported");
-        }
-        if (!SetByteSize(t, state.ByteSize)) {
-            return SetError(std::to_string(state.ByteSize) + " data bits are not supported");
-        }
-        if (!SetParity(t, state.Parity)) {
-            return SetError("parity code " + std::to_string(state.Parity) + " is not supported");
-        }
-        if (state.StopBits == kOneStopBit) {
-            t.c_cflag &= ~CSTOPB;
-        } else if (state.StopBits == kTwoStopBits) {
-            t.c_cflag |= CSTOPB;
-        } else {
-            return SetError("1.5 stop bits are not supported");
-        }
-        ::cfsetispeed(&t, speed);
-        ::cfsetospeed(&t, speed);
+        std::string whyNot;
+        if (!StateToTermios(state, t, whyNot)) return SetError(whyNot);
         if (::tcsetattr(fd_, TCSANOW, &t) != 0) return Fail("tcsetattr");
         flags_ = state.Flags;
         ApplyRts();
@@ -297,52 +264,6 @@ class PosixLine : public Line {
     }
 
   private:
-    static uint8_t ParityCode(tcflag_t cflag) {
-        if (!(cflag & PARENB)) return 0;
-#ifdef CMSPAR
-        if (cflag & CMSPAR) return (cflag & PARODD) ? 3 : 4;
-#endif
-        return (cflag & PARODD) ? 1 : 2;
-    }
-
-    static bool SetByteSize(termios& t, uint8_t size) {
-        static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
-        if (size < 5 || size > 8) return false;
-        t.c_cflag = (t.c_cflag & ~CSIZE) | kSizes[size - 5];
-        return true;
-    }
-
-    static bool SetParity(termios& t, uint8_t parity) {
-        tcflag_t bits;
-        switch (parity) {
-            case 0:
-                bits = 0;
-                break;
-            case 1:
-                bits = PARENB | PARODD;
-                break;
-            case 2:
-                bits = PARENB;
-                break;
-#ifdef CMSPAR
-            case 3:
-                bits = PARENB | PARODD | CMSPAR;
-                break;
-            case 4:
-                bits = PARENB | CMSPAR;
-                break;
-#endif
-            default:
-                return false;
-        }
-        tcflag_t all = PARENB | PARODD;
-#ifdef CMSPAR
-        all |= CMSPAR;
-#endif
-        t.c_cflag = (t.c_cflag & ~all) | bits;
-        return true;
-    }
-
     void ApplyRts() {
         // A pseudo-terminal has no modem lines: the failure is expected there.
         int rts = TIOCM_RTS;
@@ -398,7 +319,102 @@ class PosixLine : public Line {
     std::string lastError_;
 };
 
+uint8_t ParityCode(tcflag_t cflag) {
+    if (!(cflag & PARENB)) return 0;
+#ifdef CMSPAR
+    if (cflag & CMSPAR) return (cflag & PARODD) ? 3 : 4;
+#endif
+    return (cflag & PARODD) ? 1 : 2;
+}
+
+bool SetByteSize(termios& t, uint8_t size) {
+    static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+    if (size < 5 || size > 8) return false;
+    t.c_cflag = (t.c_cflag & ~CSIZE) | kSizes[size - 5];
+    return true;
+}
+
+bool SetParity(termios& t, uint8_t parity) {
+    tcflag_t bits;
+    switch (parity) {
+        case 0:
+            bits = 0;
+            break;
+        case 1:
+            bits = PARENB | PARODD;
+            break;
+        case 2:
+            bits = PARENB;
+            break;
+#ifdef CMSPAR
+        case 3:
+            bits = PARENB | PARODD | CMSPAR;
+            break;
+        case 4:
+            bits = PARENB | CMSPAR;
+            break;
+#endif
+        default:
+            return false;
+    }
+    tcflag_t all = PARENB | PARODD;
+#ifdef CMSPAR
+    all |= CMSPAR;
+#endif
+    t.c_cflag = (t.c_cflag & ~all) | bits;
+    return true;
+}
+
 }  // namespace
+
+LineState StateFromTermios(const termios& t) {
+    LineState state;
+    state.BaudRate = BaudFor(::cfgetospeed(&t));
+    switch (t.c_cflag & CSIZE) {
+        case CS5:
+            state.ByteSize = 5;
+            break;
+        case CS6:
+            state.ByteSize = 6;
+            break;
+        case CS7:
+            state.ByteSize = 7;
+            break;
+        default:
+            state.ByteSize = 8;
+            break;
+    }
+    state.Parity = ParityCode(t.c_cflag);
+    state.StopBits = (t.c_cflag & CSTOPB) ? kTwoStopBits : kOneStopBit;
+    return state;
+}
+
+bool StateToTermios(const LineState& state, termios& t, std::string& whyNot) {
+    speed_t speed;
+    if (!SpeedFor(state.BaudRate, speed)) {
+        whyNot = "baud rate " + std::to_string(state.BaudRate) + " is not supported";
+        return false;
+    }
+    if (!SetByteSize(t, state.ByteSize)) {
+        whyNot = std::to_string(state.ByteSize) + " data bits are not supported";
+        return false;
+    }
+    if (!SetParity(t, state.Parity)) {
+        whyNot = "parity code " + std::to_string(state.Parity) + " is not supported";
+        return false;
+    }
+    if (state.StopBits == kOneStopBit) {
+        t.c_cflag &= ~CSTOPB;
+    } else if (state.StopBits == kTwoStopBits) {
+        t.c_cflag |= CSTOPB;
+    } else {
+        whyNot = "1.5 stop bits are not supported";
+        return false;
+    }
+    ::cfsetispeed(&t, speed);
+    ::cfsetospeed(&t, speed);
+    return true;
+}
 
 LineFactory SystemLineFactory() {
     return [] { return std::make_unique<PosixLine>(std::string()); };
