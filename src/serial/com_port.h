@@ -27,8 +27,9 @@
 // - Atomics, any thread: stop_, deviceLost_ (+ lostReason_ under lostMutex_).
 //
 // Lock order: a caller's own lock (e.g. the protocol machine's) -> lock_ ->
-// the internal mutexes of SyncEvent / flushMutex_. lock_ is never held while
-// waiting for the line or for a thread.
+// the internal mutexes of the SyncEvents; Close's flush wait holds flushMutex_
+// and takes lock_ inside it (nobody takes flushMutex_ while holding lock_).
+// lock_ is never held while waiting for the line or for a thread.
 //
 // Errors: operations called by users raise the ESerialIO family
 // (serial_errors.h). Nothing escapes a thread: an exception out of
