@@ -280,6 +280,16 @@ TEST(TerminalSimulatorTest, EnqWhereNoneIsAwaitedStartsOver) {
     EXPECT_EQ(Feed(terminal, Text("U")), B({kBel}));
 }
 
+TEST(TerminalSimulatorTest, RestartWhereAnEnqWasDueFollowsTheGreeting) {
+    TerminalSimulator terminal(TwoRecordsInTable2());
+    Feed(terminal, Concat({B({kEnq}), Text("UT")}));
+    // The PC restarts just when the terminal awaits the ENQ before "RX".
+    EXPECT_EQ(Feed(terminal, B({kEnq})), B({kAck}));
+    EXPECT_EQ(Feed(terminal, Text("U")), B({kBel}));
+    EXPECT_EQ(Feed(terminal, Text("T")), B({kAck}));
+    EXPECT_EQ(Feed(terminal, B({kEnq, kStx, 'R', 'X', kEtx})).size(), 3u + kNaturalHeaderLength);
+}
+
 TEST(TerminalSimulatorTest, StrayBytesAreIgnoredWhileWaiting) {
     TerminalSimulator terminal(TwoRecordsInTable2());
     EXPECT_EQ(Feed(terminal, B({'x', kAck, kEnq})), B({kAck}));

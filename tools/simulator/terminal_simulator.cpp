@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <stdexcept>
+#include <utility>
 
 namespace pdt::sim {
 
@@ -126,12 +127,19 @@ void TerminalSimulator::Reset() {
 }
 
 Answer TerminalSimulator::Respond(uint8_t pcByte) {
+    const uint8_t previous = std::exchange(previousPcByte_, pcByte);
     if (stage_ == Stage::kEnded || stage_ == Stage::kHungUp) return {};
     if (pcByte == kEsc && !inRequest_) {
         stage_ = Stage::kEnded;
         return {};
     }
     if (stage_ == Stage::kSilent) return {};
+    // A PC that started over where an ENQ was also due took our ACK as the
+    // answer to its opening ENQ and now greets: follow it.
+    if (pcByte == 'U' && previous == kEnq && !inRequest_ && stage_ != Stage::kWaitU) {
+        Reset();
+        stage_ = Stage::kWaitU;
+    }
     if (stage_ == Stage::kWaitHeaderRequest || stage_ == Stage::kWaitTableRequest) {
         return OnRequestByte(pcByte);
     }

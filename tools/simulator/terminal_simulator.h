@@ -142,6 +142,7 @@ class TerminalSimulator {
     bool inRequest_ = false;  // between STX and ETX of a PC request
     std::string request_;
     size_t nextFrame_ = 0;
+    uint8_t previousPcByte_ = 0;
 };
 
 }  // namespace pdt::sim
