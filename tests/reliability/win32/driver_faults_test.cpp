@@ -1,0 +1,93 @@
+// PDT.dll against a terminal that misbehaves, end to end under Wine: the
+// simulated terminal sits on a pty mapped to a COM port and fails in one way
+// per port (see CMakeLists.txt). Whatever happens on the line, the host gets
+// the records so far or its variant back untouched, the dialog still closes,
+// and the process stays idle once the line has gone quiet.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "driver_session.h"
+
+namespace pdt::reliability {
+namespace {
+
+using namespace pdthost;
+
+// A loaded process may spend a little time on the autopilot's polling and
+// Wine's own threads; a driver thread spinning on a dead line takes a core.
+constexpr double kIdleCpuShare = 0.2;
+constexpr int kQuietMillis = 300;
+constexpr int kIdleWindowMillis = 1500;
+
+struct LoadedDriver {
+    explicit LoadedDriver(const SettingsText& settings) {
+        WriteSettingsFile(settings);
+        library.emplace(WinePath(PDT_DLL_PATH));
+        library->InitDll();
+    }
+    std::optional<PdtLibrary> library;
+};
+
+struct Fault {
+    const char* name;
+    int port;
+    size_t recordsBeforeLoss;  // what the host gets with OK
+    size_t tableRecords;       // what the simulator serves
+};
+
+// Must match the peers in CMakeLists.txt.
+const Fault kFaults[] = {
+    {"hang-up mid-transfer (the pty's other side closed)", 1, 10, 40},
+    {"silent terminal", 2, 5, 40},
+    {"header of 5,000 bytes", 4, 10, 10},
+    {"zero-length frame", 5, 10, 10},
+    {"checksum error", 8, 10, 10},
+    {"garbage instead of answers", 9, 0, 0},
+};
+
+// Waits for the records (or the dialog), lets the line go quiet and measures
+// the process's CPU time over a quiet stretch with the dialog still open.
+std::vector<Step> LossThen(size_t records, Step last, double& cpuShare) {
+    auto window = std::make_shared<CpuWindow>();
+    return {records > 0 ? WaitRecords(static_cast<int>(records)) : WaitDialog(),
+            WaitQuiet(kQuietMillis),
+            Inspect([window](HWND) { window->Start(); }),
+            WaitQuiet(kIdleWindowMillis),
+            Inspect([window, &cpuShare](HWND) { cpuShare = window->Share(); }),
+            std::move(last)};
+}
+
+TEST(DriverFaults, EachFaultEndsWithTheRightResultAndAnIdleProcess) {
+    for (const Fault& fault : kFaults) {
+        SCOPED_TRACE(fault.name);
+        LoadedDriver driver(TerminalSettings(fault.port));
+        const auto table = GeneratedPairs(fault.tableRecords);
+        const decltype(table) expected(table.begin(), table.begin() + fault.recordsBeforeLoss);
+
+        double cpuShare = 1;
+        Outcome kept;
+        Receive(*driver.library, LossThen(fault.recordsBeforeLoss, Press(Button::Ok), cpuShare),
+                kept);
+        EXPECT_EQ(kept.report.failure, "");
+        if (expected.empty())
+            EXPECT_TRUE(kept.Untouched());
+        else
+            EXPECT_EQ(kept.Pairs(), expected);
+        EXPECT_LT(cpuShare, kIdleCpuShare);
+
+        Outcome cancelled;
+        Receive(*driver.library, LossThen(fault.recordsBeforeLoss, Press(Button::Cancel), cpuShare),
+                cancelled);
+        EXPECT_EQ(cancelled.report.failure, "");
+        EXPECT_TRUE(cancelled.Untouched());
+        EXPECT_LT(cpuShare, kIdleCpuShare);
+    }
+}
+
+}  // namespace
+}  // namespace pdt::reliability
