@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 #include "png_writer.h"
@@ -182,26 +183,34 @@ void DialogRemote::Screenshot(const std::string& path) const {
 
 void RunWithScript(const std::function<void()>& showDialog, const std::wstring& caption,
                    const std::function<void(DialogRemote&)>& script) {
+    std::atomic<bool> returned = false;
     std::thread driver([&] {
         std::optional<DialogRemote> dialog = DialogRemote::Find(caption);
         if (!dialog) {
-            ADD_FAILURE() << "the dialog did not show";
-            return;
-        }
-        try {
-            script(*dialog);
-        } catch (const std::exception& error) {
-            ADD_FAILURE() << "script failed: " << error.what();
+            ADD_FAILURE() << "the dialog did not show within the time limit";
+            // Should it show late, it is still closed, or this test would hang.
+            while (!returned && !dialog) {
+                if (HWND late = FindWindowW(L"#32770", caption.c_str())) dialog.emplace(late);
+                std::this_thread::sleep_for(kPollInterval);
+            }
+            if (!dialog) return;
+        } else {
+            try {
+                script(*dialog);
+            } catch (const std::exception& error) {
+                ADD_FAILURE() << "script failed: " << error.what();
+            }
         }
         // Whatever the script left open is closed, so the dialog's thread returns.
-        for (int attempt = 0; attempt < 5 && dialog->Open(); ++attempt) {
+        while (!returned && dialog->Open()) {
             if (HWND box = OwnedDialog(dialog->Handle()))
                 PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
             dialog->Press(IDCANCEL);
-            WaitUntil([&] { return !dialog->Open(); }, 2s);
+            WaitUntil([&] { return returned || !dialog->Open(); }, 2s);
         }
     });
     showDialog();
+    returned = true;
     driver.join();
 }
 

@@ -13,7 +13,8 @@
 namespace pdt::test {
 
 using namespace std::chrono_literals;
-inline constexpr auto kWaitLimit = 20s;
+// Generous: the machine may be busy with other Wine programs.
+inline constexpr auto kWaitLimit = 60s;
 
 // Polls `condition` every few milliseconds until it holds or `limit` passes.
 bool WaitUntil(const std::function<bool()>& condition,
