@@ -105,12 +105,16 @@ wait_server_exit() {
     timeout 60 "$wineserver_bin" -w 2>/dev/null || "$wineserver_bin" -k 2>/dev/null || true
 }
 
-write_ports_registry() {
-    local reg=$bench_dir/ports.reg n
+# COM ports, and no crash dialog: a crashing test program must end, not wait
+# for a click that never comes while the other programs of the run stall.
+write_bench_registry() {
+    local reg=$bench_dir/bench.reg n
     {
         printf 'Windows Registry Editor Version 5.00\r\n\r\n'
         printf '[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n'
         for n in $(seq 1 $com_count); do printf '"COM%d"="%s"\r\n' "$n" "$com_dir/com$n"; done
+        printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n'
+        printf '"ShowCrashDialog"=dword:00000000\r\n'
     } >"$reg"
     unlocked "$loader" regedit /S "$reg" </dev/null >/dev/null 2>&1
 }
@@ -119,11 +123,11 @@ write_ports_registry() {
 # Wine's mount manager re-creates dosdevices/comN at every wineserver start from
 # these registry values; without them COM1 would be the host's /dev/ttyS0.
 ensure_prefix() {
-    local stamp=$prefix/.pdt-com-dir lock_fd
-    [ "$(cat "$stamp" 2>/dev/null)" = "$com_dir" ] && return
+    local stamp=$prefix/.pdt-bench lock_fd want="$com_dir no-crash-dialog"
+    [ "$(cat "$stamp" 2>/dev/null)" = "$want" ] && return
     exec {lock_fd}>"$bench_dir/prefix.lock"
     flock "$lock_fd"
-    if [ "$(cat "$stamp" 2>/dev/null)" != "$com_dir" ]; then
+    if [ "$(cat "$stamp" 2>/dev/null)" != "$want" ]; then
         echo "wine-env: preparing $prefix (once; takes a while)" >&2
         (
             exec {lock_fd}>&-
@@ -132,10 +136,10 @@ ensure_prefix() {
             export WINEDLLOVERRIDES="mscoree=;mshtml="
             start_server -p0
             "$loader" wineboot -i </dev/null >/dev/null 2>&1
-            write_ports_registry
+            write_bench_registry
             wait_server_exit
         ) || die "could not prepare $prefix"
-        echo "$com_dir" >"$stamp"
+        echo "$want" >"$stamp"
     fi
     exec {lock_fd}>&-
 }
