@@ -23,6 +23,8 @@ using namespace pdthost;
 constexpr double kIdleCpuShare = 0.2;
 constexpr int kQuietMillis = 300;
 constexpr int kIdleWindowMillis = 1500;
+// Longer than any step needs; then the autopilot cancels so nothing hangs.
+constexpr int kAutopilotMillis = 20000;
 
 struct LoadedDriver {
     explicit LoadedDriver(const SettingsText& settings) {
@@ -34,7 +36,7 @@ struct LoadedDriver {
 };
 
 struct Fault {
-    const char* name;
+    const char* id;
     int port;
     size_t recordsBeforeLoss;  // what the host gets with OK
     size_t tableRecords;       // what the simulator serves
@@ -42,12 +44,10 @@ struct Fault {
 
 // Must match the peers in CMakeLists.txt.
 const Fault kFaults[] = {
-    {"hang-up mid-transfer (the pty's other side closed)", 1, 10, 40},
-    {"silent terminal", 2, 5, 40},
-    {"header of 5,000 bytes", 4, 10, 10},
-    {"zero-length frame", 5, 10, 10},
-    {"checksum error", 8, 10, 10},
-    {"garbage instead of answers", 9, 0, 0},
+    {"HangUpMidTransfer", 1, 10, 40},  // the pty's other side closes
+    {"SilentTerminal", 2, 5, 40},         {"HeaderOf5000Bytes", 4, 10, 10},
+    {"ZeroLengthFrame", 5, 10, 10},       {"ChecksumError", 8, 10, 10},
+    {"GarbageInsteadOfAnswers", 9, 0, 0},
 };
 
 // Waits for the records (or the dialog), lets the line go quiet and measures
@@ -62,32 +62,50 @@ std::vector<Step> LossThen(size_t records, Step last, double& cpuShare) {
             std::move(last)};
 }
 
-TEST(DriverFaults, EachFaultEndsWithTheRightResultAndAnIdleProcess) {
-    for (const Fault& fault : kFaults) {
-        SCOPED_TRACE(fault.name);
-        LoadedDriver driver(TerminalSettings(fault.port));
-        const auto table = GeneratedPairs(fault.tableRecords);
-        const decltype(table) expected(table.begin(), table.begin() + fault.recordsBeforeLoss);
-
-        double cpuShare = 1;
-        Outcome kept;
-        Receive(*driver.library, LossThen(fault.recordsBeforeLoss, Press(Button::Ok), cpuShare),
-                kept);
-        EXPECT_EQ(kept.report.failure, "");
-        if (expected.empty())
-            EXPECT_TRUE(kept.Untouched());
-        else
-            EXPECT_EQ(kept.Pairs(), expected);
-        EXPECT_LT(cpuShare, kIdleCpuShare);
-
-        Outcome cancelled;
-        Receive(*driver.library, LossThen(fault.recordsBeforeLoss, Press(Button::Cancel), cpuShare),
-                cancelled);
-        EXPECT_EQ(cancelled.report.failure, "");
-        EXPECT_TRUE(cancelled.Untouched());
-        EXPECT_LT(cpuShare, kIdleCpuShare);
-    }
+// The dialog's log and error boxes, for a failure message.
+std::string Describe(const AutopilotReport& report) {
+    std::wstring text = L"log:\n" + report.memo;
+    for (const std::wstring& box : report.errorBoxes) text += L"\nerror box: " + box;
+    std::string utf8(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr,
+                                                             0, nullptr, nullptr)),
+                     '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, utf8.data(), static_cast<int>(utf8.size()),
+                        nullptr, nullptr);
+    utf8.pop_back();
+    return utf8;
 }
+
+class DriverFaults : public ::testing::TestWithParam<Fault> {};
+
+TEST_P(DriverFaults, EndsWithTheRightResultAndAnIdleProcess) {
+    const Fault& fault = GetParam();
+    LoadedDriver driver(TerminalSettings(fault.port));
+    const auto table = GeneratedPairs(fault.tableRecords);
+    const decltype(table) expected(table.begin(), table.begin() + fault.recordsBeforeLoss);
+
+    double cpuShare = 1;
+    Outcome kept;
+    Receive(*driver.library, LossThen(fault.recordsBeforeLoss, Press(Button::Ok), cpuShare), kept,
+            kAutopilotMillis);
+    EXPECT_EQ(kept.report.failure, "") << Describe(kept.report);
+    if (expected.empty())
+        EXPECT_TRUE(kept.Untouched());
+    else
+        EXPECT_EQ(kept.Pairs(), expected);
+    EXPECT_LT(cpuShare, kIdleCpuShare);
+
+    Outcome cancelled;
+    Receive(*driver.library, LossThen(fault.recordsBeforeLoss, Press(Button::Cancel), cpuShare),
+            cancelled, kAutopilotMillis);
+    EXPECT_EQ(cancelled.report.failure, "") << Describe(cancelled.report);
+    EXPECT_TRUE(cancelled.Untouched());
+    EXPECT_LT(cpuShare, kIdleCpuShare);
+}
+
+INSTANTIATE_TEST_SUITE_P(Terminal, DriverFaults, ::testing::ValuesIn(kFaults),
+                         [](const ::testing::TestParamInfo<Fault>& info) {
+                             return std::string(info.param.id);
+                         });
 
 }  // namespace
 }  // namespace pdt::reliability

@@ -54,7 +54,7 @@ void Receive(const pdthost::PdtLibrary& library, std::vector<pdthost::Step> plan
 std::vector<std::pair<std::string, int>> GeneratedPairs(size_t count);
 
 struct ProcessFigures {
-    DWORD handles = 0;
+    DWORD handles = 0;  // under Wine: open file descriptors, the handles that hold one
     int threads = 0;
     size_t privateBytes = 0;
     size_t workingSet = 0;
