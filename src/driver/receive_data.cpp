@@ -1,3 +1,4 @@
+#include <exception>
 #include <string>
 
 #include "core/log/log.h"
@@ -32,6 +33,19 @@ void LogBadQuantity(const EBadQuantity& error) noexcept {
     }
 }
 
+// Any other failure: the host sees Null; the log says what went wrong.
+void LogFailure(std::exception_ptr error) noexcept {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        try {
+            WriteLog(2, std::string("ReceiveData: ") + e.what());
+        } catch (...) {
+        }
+    } catch (...) {
+    }
+}
+
 }  // namespace
 
 void __stdcall ReceiveData(VARIANT* result, CPDTDriver* /*self*/) noexcept {
@@ -44,6 +58,7 @@ void __stdcall ReceiveData(VARIANT* result, CPDTDriver* /*self*/) noexcept {
         LogBadQuantity(error);
         AssignNull(result);
     } catch (...) {
+        LogFailure(std::current_exception());
         AssignNull(result);
     }
 }

@@ -112,6 +112,12 @@ Step Screenshot(std::wstring path) {
     return step;
 }
 
+Step Inspect(std::function<void(HWND dialog)> inspect) {
+    Step step = MakeStep(Step::Kind::Inspect);
+    step.inspect = std::move(inspect);
+    return step;
+}
+
 HWND FindReceptionDialog(DWORD uiThread) {
     for (HWND dialog : DialogsOfThread(uiThread))
         if (WindowText(dialog) == kReceptionCaption) return dialog;
@@ -206,6 +212,9 @@ bool Autopilot::RunStep(const Step& step) {
         }
         case Kind::Screenshot:
             if (!SaveWindowBitmap(form_, step.path)) report_.failure = "screenshot failed";
+            break;
+        case Kind::Inspect:
+            step.inspect(form_);
             break;
         default:
             break;

@@ -28,12 +28,14 @@ struct Step {
         CloseBox,     // the window's close box
         Key,          // press the virtual key `count` (VK_RETURN, VK_ESCAPE...)
         Screenshot,   // save the dialog window to `path` (.bmp)
+        Inspect,      // call `inspect` with the dialog window (tests look inside)
     };
     Kind kind = Kind::WaitDialog;
     int count = 0;
     int millis = 0;
     Button button = Button::Ok;
     std::wstring path;
+    std::function<void(HWND dialog)> inspect;
 };
 
 // Shorthands for building plans.
@@ -45,6 +47,7 @@ Step Press(Button button);
 Step CloseBox();
 Step Key(int virtualKey);
 Step Screenshot(std::wstring path);
+Step Inspect(std::function<void(HWND dialog)> inspect);
 
 struct AutopilotReport {
     std::vector<std::wstring> errorBoxes;  // texts of the error boxes, in order

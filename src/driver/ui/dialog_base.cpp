@@ -60,8 +60,10 @@ TDialogBase::TDialogBase(DialogLayout layout) : layout_(std::move(layout)) {}
 int TDialogBase::ShowModal() {
     const std::vector<WORD> dialogTemplate = EmptyTemplate(layout_.caption);
     createFailure_ = nullptr;
+    // Like any modal window, the dialog disables the host's active window.
+    HWND owner = GetActiveWindow();
     const INT_PTR result = DialogBoxIndirectParamW(
-        OwnModule(), reinterpret_cast<const DLGTEMPLATE*>(dialogTemplate.data()), GetActiveWindow(),
+        OwnModule(), reinterpret_cast<const DLGTEMPLATE*>(dialogTemplate.data()), owner,
         &TDialogBase::DialogProc, reinterpret_cast<LPARAM>(this));
     window_ = nullptr;
     font_.reset();
