@@ -105,8 +105,8 @@ wait_server_exit() {
     timeout 60 "$wineserver_bin" -w 2>/dev/null || "$wineserver_bin" -k 2>/dev/null || true
 }
 
-# COM ports, and no crash dialog: a crashing test program must end, not wait
-# for a click that never comes while the other programs of the run stall.
+# COM ports, and no crash dialog or debugger: a crashing test program must end
+# at once, not wait for a click or a debugger while the other programs stall.
 write_bench_registry() {
     local reg=$bench_dir/bench.reg n
     {
@@ -115,6 +115,9 @@ write_bench_registry() {
         for n in $(seq 1 $com_count); do printf '"COM%d"="%s"\r\n' "$n" "$com_dir/com$n"; done
         printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n'
         printf '"ShowCrashDialog"=dword:00000000\r\n'
+        # No debugger at all: winedbg --auto can itself hang on a crashed test.
+        printf '\r\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug]\r\n'
+        printf '"Debugger"=""\r\n"Auto"="1"\r\n'
     } >"$reg"
     unlocked "$loader" regedit /S "$reg" </dev/null >/dev/null 2>&1
 }
@@ -123,7 +126,7 @@ write_bench_registry() {
 # Wine's mount manager re-creates dosdevices/comN at every wineserver start from
 # these registry values; without them COM1 would be the host's /dev/ttyS0.
 ensure_prefix() {
-    local stamp=$prefix/.pdt-bench lock_fd want="$com_dir no-crash-dialog"
+    local stamp=$prefix/.pdt-bench lock_fd want="$com_dir no-debugger"
     [ "$(cat "$stamp" 2>/dev/null)" = "$want" ] && return
     exec {lock_fd}>"$bench_dir/prefix.lock"
     flock "$lock_fd"
