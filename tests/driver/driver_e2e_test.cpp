@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -34,16 +35,24 @@ constexpr int kMissingPort = 42;
 constexpr int kPacedRecords = 500;
 constexpr int kLargeRecords = 1500;
 
-// A fresh load of the DLL for a scenario, so it reads the settings written for it.
+// The DLL as loaded for the scenarios on one port: the DLL reads its
+// settings when it is loaded, so each port gets its own copy of the file,
+// loaded once and kept for the rest of the run. (Reloading one file with
+// FreeLibrary/LoadLibrary crashed inside Wine's loader on the third load.)
 struct LoadedDriver {
     explicit LoadedDriver(int port) {
-        WriteDriverSettings(port);
-        library.emplace(DllPath());
+        static std::map<int, PdtLibrary*> loaded;
+        PdtLibrary*& entry = loaded[port];
+        if (!entry) {
+            WriteDriverSettings(port);
+            // Kept until the process ends: a module is never unloaded here.
+            entry = new PdtLibrary(CopyOfDll(port));
+        }
+        library = entry;
         library->InitDll();
     }
-    std::optional<PdtLibrary> library;
+    PdtLibrary* library;
 };
-
 std::vector<Pair> Generated(size_t count) {
     std::vector<Pair> pairs;
     for (const sim::Record& record : sim::GenerateRecords(count))

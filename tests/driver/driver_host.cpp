@@ -68,6 +68,28 @@ void WriteDriverSettings(int port) {
     WritePrivateProfileStringA(nullptr, nullptr, nullptr, file.c_str());  // flush the cache
 }
 
+std::wstring CopyOfDll(int port) {
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring folder = std::wstring(temp) + L"pdt_driver_test\\";
+    static const bool emptied = [&] {
+        CreateDirectoryW(folder.c_str(), nullptr);
+        WIN32_FIND_DATAW found{};
+        HANDLE search = FindFirstFileW((folder + L"*.dll").c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            do DeleteFileW((folder + found.cFileName).c_str());
+            while (FindNextFileW(search, &found));
+            FindClose(search);
+        }
+        return true;
+    }();
+    (void)emptied;
+    const std::wstring copy = folder + L"PDT_COM" + std::to_wstring(port) + L"_" +
+                              std::to_wstring(GetCurrentProcessId()) + L".dll";
+    EXPECT_TRUE(CopyFileW(DllPath().c_str(), copy.c_str(), FALSE)) << GetLastError();
+    return copy;
+}
+
 void Receive(const pdthost::PdtLibrary& library, std::vector<pdthost::Step> plan, Received& out,
              int timeoutMillis) {
     VariantClear(&out.value);

@@ -24,6 +24,9 @@ std::string TestDataPath(const std::string& name);
 // Writes C:\windows\Driver_.ini for the simulated terminal on COM`port`
 // (its records carry the quantity in field 3). The DLL reads it when loaded.
 void WriteDriverSettings(int port);
+// A copy of the DLL under test for port `port`, in a folder of the test's own
+// that is emptied once per run (copies still loaded by another run stay).
+std::wstring CopyOfDll(int port);
 
 // The value the host passes in, so that "untouched" can be told apart.
 inline constexpr LONG kMarker = 0x5EED;
