@@ -1,6 +1,6 @@
 // PDT.dll with a Driver_.ini whose every key is absurd: the library loads,
 // the reception dialog opens and closes, and the settings dialog shows values
-// within its controls' ranges. COM6 has the simulated terminal (12 records),
+// within its controls' ranges. COM2 has the simulated terminal (12 records),
 // for the cases whose line settings are sound.
 #include <windows.h>
 
@@ -21,7 +21,7 @@ namespace {
 
 using namespace pdthost;
 
-constexpr int kTerminalPort = 6;
+constexpr int kTerminalPort = 2;
 const std::string kTenThousandDigits(10000, '7');
 const std::string kTenThousandLetters(10000, 'x');
 
@@ -117,24 +117,29 @@ std::optional<ShownSettings> ShowSettingsDialog(const PdtLibrary& library) {
     const DWORD uiThread = GetCurrentThreadId();
     std::optional<ShownSettings> shown;
     std::atomic<bool> done{false};
+    // Runs until Configure has returned: once the values are read, or the
+    // dialog has not settled in time, it cancels the dialog (again if needed).
     std::thread watcher([&] {
-        const ULONGLONG deadline = GetTickCount64() + 60000;
-        HWND dialog = nullptr;
+        const ULONGLONG deadline = GetTickCount64() + 30000;
         std::optional<ShownSettings> previous;
-        while (!done && GetTickCount64() < deadline) {
+        bool finished = false;
+        while (!done) {
             Sleep(200);
-            if (!dialog) dialog = FindSettingsDialog(uiThread);
+            HWND dialog = FindSettingsDialog(uiThread);
             if (!dialog) continue;
-            const ShownSettings now = ReadShown(dialog);
-            if (previous && previous->tableNumber == now.tableNumber &&
-                previous->timeOut == now.timeOut && previous->baud == now.baud &&
-                !now.baud.empty()) {
-                shown = now;
-                break;
+            if (!finished) {
+                const ShownSettings now = ReadShown(dialog);
+                if (previous && previous->tableNumber == now.tableNumber &&
+                    previous->timeOut == now.timeOut && previous->baud == now.baud &&
+                    !now.baud.empty()) {
+                    shown = now;
+                    finished = true;
+                }
+                previous = now;
+                finished = finished || GetTickCount64() > deadline;
             }
-            previous = now;
+            if (finished) PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
         }
-        if (dialog) PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
     });
     library.Configure();
     done = true;
@@ -234,9 +239,13 @@ TEST(BadSettings, AbsurdProtocolSettingsStillEndCleanly) {
              return keys;
          }()},
     };
+    // One load for all cases, as a host keeps the library: showing the
+    // settings dialog re-reads the file, so each case's settings take effect.
+    LoadedDriver driver(cases[0].second);
     for (const auto& [name, settings] : cases) {
         SCOPED_TRACE(name);
-        LoadedDriver driver(settings);
+        WriteSettingsFile(settings);
+        ASSERT_TRUE(ShowSettingsDialog(*driver.library));
         Outcome outcome;
         Receive(*driver.library, {WaitDialog(), WaitQuiet(1000), Press(Button::Ok)}, outcome);
         EXPECT_EQ(outcome.report.failure, "");

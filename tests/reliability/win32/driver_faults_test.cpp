@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 #include "driver_session.h"
@@ -106,6 +107,44 @@ INSTANTIATE_TEST_SUITE_P(Terminal, DriverFaults, ::testing::ValuesIn(kFaults),
                          [](const ::testing::TestParamInfo<Fault>& info) {
                              return std::string(info.param.id);
                          });
+
+// A host may load the library again after it has freed it; the second
+// instance reads its settings anew and downloads like the first.
+TEST(DriverReload, SecondLoadAfterADownload) {
+    const auto expected = GeneratedPairs(10);
+    for (int load = 1; load <= 2; ++load) {
+        SCOPED_TRACE("load " + std::to_string(load));
+        LoadedDriver driver(TerminalSettings(8));
+        Outcome outcome;
+        Receive(*driver.library, {WaitRecords(10), Press(Button::Ok)}, outcome, kAutopilotMillis);
+        EXPECT_EQ(outcome.report.failure, "") << Describe(outcome.report);
+        EXPECT_EQ(outcome.Pairs(), expected);
+    }
+}
+
+// The same after an exchange that stopped half-way (the terminal fell silent
+// after five records): the library freed, the process goes on and raises and
+// catches an exception of its own, as any host does, then loads it again.
+TEST(DriverReload, FreeAfterAFailedExchange) {
+    for (int load = 1; load <= 2; ++load) {
+        SCOPED_TRACE("load " + std::to_string(load));
+        {
+            LoadedDriver driver(TerminalSettings(1));
+            Outcome outcome;
+            Receive(*driver.library, {WaitRecords(5), WaitQuiet(kQuietMillis), Press(Button::Ok)},
+                    outcome, kAutopilotMillis);
+            EXPECT_EQ(outcome.report.failure, "") << Describe(outcome.report);
+            EXPECT_EQ(outcome.Pairs().size(), 5u);
+        }
+        bool caught = false;
+        try {
+            throw std::runtime_error("the host's own exception");
+        } catch (const std::runtime_error&) {
+            caught = true;
+        }
+        EXPECT_TRUE(caught);
+    }
+}
 
 }  // namespace
 }  // namespace pdt::reliability
