@@ -94,20 +94,23 @@ ShownSettings ReadShown(HWND dialog) {
     return shown;
 }
 
+struct DialogSearch {
+    HWND found = nullptr;
+};
+
+// A named callback, not a lambda: on 32-bit Windows the callback must be
+// stdcall, which a lambda's conversion to a function pointer is not.
+BOOL CALLBACK MatchSettingsDialog(HWND window, LPARAM param) {
+    if (Text(window) == L"Настройка Zibex Z-2030" && IsWindowVisible(window)) {
+        reinterpret_cast<DialogSearch*>(param)->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 HWND FindSettingsDialog(DWORD thread) {
-    struct Search {
-        HWND found = nullptr;
-    } search;
-    EnumThreadWindows(
-        thread,
-        [](HWND window, LPARAM param) -> BOOL {
-            if (Text(window) == L"Настройка Zibex Z-2030" && IsWindowVisible(window)) {
-                reinterpret_cast<Search*>(param)->found = window;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    DialogSearch search;
+    EnumThreadWindows(thread, &MatchSettingsDialog, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
