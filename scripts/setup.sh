@@ -15,6 +15,7 @@ packages=(
   imagemagick
   clang libclang-rt-14-dev
   libbenchmark-dev googletest
+  time
 )
 
 sudo_() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
